@@ -1,0 +1,114 @@
+// quarrow-play: a host of our own. It loads the plug-in library by path, fills
+// the record's two handles and drives the entry points as a media player does.
+//
+// On this build the simulated machine has no sound device yet, so the run
+// shows what the host sees: the record, initialise, an open that answers -1,
+// quit, and the trace log the plug-in wrote.
+#include <dlfcn.h>
+#include <sim/control.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+// The record as the host lays it out; open receives five arguments.
+struct ModuleRecord {
+    int version;
+    const char* description;
+    int id;
+    HWND hMainWindow;
+    HINSTANCE hDllInstance;
+    void (*Configure)(HWND);
+    void (*About)(HWND);
+    void (*Init)();
+    void (*Quit)();
+    int (*Open)(int rate, int channels, int bits, int bufferMs, int prebufferMs);
+    void (*Close)();
+    int (*Write)(const char* buffer, int length);
+    int (*CanWrite)();
+    int (*IsPlaying)();
+    int (*Pause)(int pause);
+    void (*SetVolume)(int volume);
+    void (*SetPan)(int pan);
+    void (*Flush)(int position);
+    int (*GetOutputTime)();
+    int (*GetWrittenTime)();
+};
+
+std::string ReadText(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+int Usage() {
+    fprintf(stderr, "usage: quarrow-play [--plugin PATH]\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string pluginPath = QUARROW_PLUGIN_PATH;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--plugin" && i + 1 < argc) {
+            pluginPath = argv[++i];
+        } else {
+            return Usage();
+        }
+    }
+
+    void* library = dlopen(pluginPath.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!library) {
+        fprintf(stderr, "quarrow-play: cannot load %s: %s\n", pluginPath.c_str(), dlerror());
+        return 1;
+    }
+    auto getModule = reinterpret_cast<ModuleRecord* (*)()>(dlsym(library, "winampGetOutModule"));
+    if (!getModule) {
+        fprintf(stderr, "quarrow-play: %s does not export winampGetOutModule\n", pluginPath.c_str());
+        return 1;
+    }
+    ModuleRecord* record = getModule();
+
+    // The host lives in a folder of its own for this run, with logging on, so
+    // that the plug-in's INI and log land there.
+    char folderTemplate[] = "/tmp/quarrow-play-XXXXXX";
+    if (!mkdtemp(folderTemplate)) {
+        perror("quarrow-play: mkdtemp");
+        return 1;
+    }
+    const std::filesystem::path folder = folderTemplate;
+    std::ofstream(folder / "host.ini") << "[Quarrow]\r\nlogging_enabled=1\r\n";
+    sim::SetHostExecutablePath((folder / "host.exe").string());
+
+    printf("Plug-in:  %s\n", pluginPath.c_str());
+    printf("Record:   version 0x%x, id 0x%x, \"%s\"\n", record->version, record->id, record->description);
+
+    record->hMainWindow = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x10010));
+    record->hDllInstance = reinterpret_cast<HINSTANCE>(library);
+    record->Init();
+    printf("Init:     done\n");
+    const int latency = record->Open(44100, 2, 16, 0, 0);
+    printf("Open:     44100 Hz, 2 channels, 16 bits -> %d%s\n", latency,
+           latency < 0 ? " (this simulated machine has no sound device yet)" : "");
+    for (const sim::MessageBoxRecord& box : sim::MessageBoxes()) {
+        printf("Message:  [%s] %s\n", box.caption.c_str(), box.text.c_str());
+    }
+    printf("Writable: %d bytes, playing %d, time %d ms\n", record->CanWrite(), record->IsPlaying(),
+           record->GetOutputTime());
+    record->Close();
+    record->Quit();
+    printf("Quit:     done\n\n");
+
+    printf("--- %s ---\n%s", (folder / "quarrow log.txt").c_str(), ReadText(folder / "quarrow log.txt").c_str());
+    std::filesystem::remove_all(folder);
+    dlclose(library);
+    return 0;
+}
