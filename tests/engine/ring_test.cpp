@@ -82,15 +82,24 @@ TEST_F(RingTest, WriteReachingPastTheEndContinuesAtTheStart) {
 }
 
 TEST_F(RingTest, PackedTwentyFourBitSamplesAreWidenedToContainers) {
-    const std::vector<BYTE> expected = {0x00, 0x01, 0x02, 0x03, 0x00, 0x04, 0x05, 0x06};
-    for (int cb : {6, 7, 8}) {
-        SCOPED_TRACE(cb);
+    struct Case {
+        int cb;
+        std::vector<BYTE> stored;
+    } cases[] = {
+        {3, {0x00, 0x01, 0x02, 0x03}},
+        {6, {0x00, 0x01, 0x02, 0x03, 0x00, 0x04, 0x05, 0x06}},
+        {7, {0x00, 0x01, 0x02, 0x03, 0x00, 0x04, 0x05, 0x06}},  // the seventh byte is dropped
+        {8, {0x00, 0x01, 0x02, 0x03, 0x00, 0x04, 0x05, 0x06}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.cb);
         KSCoreProbe::CloseWithoutDevice(*m_core);
         Open(24);
         const char bytes[] = {1, 2, 3, 4, 5, 6, 7, 8};
-        EXPECT_EQ(0, m_core->Write(bytes, cb));
-        EXPECT_EQ(8, KSCoreProbe::Fill(*m_core));
-        EXPECT_EQ(expected, KSCoreProbe::Ring(*m_core, 0, 8));
+        EXPECT_EQ(0, m_core->Write(bytes, c.cb));
+        EXPECT_EQ(static_cast<int32_t>(c.stored.size()), KSCoreProbe::Fill(*m_core));
+        EXPECT_EQ(c.stored, KSCoreProbe::Ring(*m_core, 0, static_cast<int32_t>(c.stored.size())));
+        EXPECT_EQ(static_cast<int32_t>(c.stored.size()), KSCoreProbe::WriteOffset(*m_core));
     }
 }
 
