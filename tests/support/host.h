@@ -6,33 +6,11 @@
 
 #include <string>
 
+#include "host/module_record.h"
+
 namespace test {
 
-// The record as a host lays it out: three fields, two handles the host fills,
-// fifteen entry points. The host passes five arguments to open; the plug-in
-// reads the first three.
-struct HostModuleRecord {
-    int version;
-    const char* description;
-    int id;
-    HWND hMainWindow;
-    HINSTANCE hDllInstance;
-    void (*Configure)(HWND);
-    void (*About)(HWND);
-    void (*Init)();
-    void (*Quit)();
-    int (*Open)(int rate, int channels, int bits, int bufferMs, int prebufferMs);
-    void (*Close)();
-    int (*Write)(const char* buffer, int length);
-    int (*CanWrite)();
-    int (*IsPlaying)();
-    int (*Pause)(int pause);
-    void (*SetVolume)(int volume);
-    void (*SetPan)(int pan);
-    void (*Flush)(int position);
-    int (*GetOutputTime)();
-    int (*GetWrittenTime)();
-};
+using HostModuleRecord = host::ModuleRecord;
 
 class PluginLibrary {
 public:

@@ -14,31 +14,11 @@
 #include <sstream>
 #include <string>
 
+#include "host/module_record.h"
+
 namespace {
 
-// The record as the host lays it out; open receives five arguments.
-struct ModuleRecord {
-    int version;
-    const char* description;
-    int id;
-    HWND hMainWindow;
-    HINSTANCE hDllInstance;
-    void (*Configure)(HWND);
-    void (*About)(HWND);
-    void (*Init)();
-    void (*Quit)();
-    int (*Open)(int rate, int channels, int bits, int bufferMs, int prebufferMs);
-    void (*Close)();
-    int (*Write)(const char* buffer, int length);
-    int (*CanWrite)();
-    int (*IsPlaying)();
-    int (*Pause)(int pause);
-    void (*SetVolume)(int volume);
-    void (*SetPan)(int pan);
-    void (*Flush)(int position);
-    int (*GetOutputTime)();
-    int (*GetWrittenTime)();
-};
+using host::ModuleRecord;
 
 std::string ReadText(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
