@@ -82,7 +82,7 @@ TEST_F(TraceLogTest, HostFolderTooLongForTheLogNameTurnsTheLogOff) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.folder.size());
-        std::filesystem::create_directories(c.folder.substr(0, 250));
+        if (c.fits) std::filesystem::create_directories(c.folder);
         sim::SetHostExecutablePath(c.folder + "/h.exe");
         TraceLog::Open();
         TraceLog::SetEnabled(1);
