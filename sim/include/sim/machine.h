@@ -36,11 +36,14 @@ struct DataRange {
     ULONG max_bits = 16;
     ULONG min_rate = 44100;
     ULONG max_rate = 48000;
-    // FormatSize as the driver writes it. The entry takes exactly this many
-    // bytes of the answer: the KSDATARANGE_AUDIO cut short, or followed by
-    // zeros. 0, a size below a KSDATARANGE, or one running past the end of
-    // the answer make a malformed answer on purpose.
+    // FormatSize as the driver writes it. The entry takes that many bytes of
+    // the answer (the KSDATARANGE_AUDIO cut short, or followed by zeros), but
+    // never fewer than a whole KSDATARANGE, so a FormatSize of 0 or below a
+    // KSDATARANGE is still read from a complete one: a malformed answer.
     ULONG format_size = sizeof(KSDATARANGE_AUDIO);
+    // Nonzero: the entry takes exactly this many bytes, whatever FormatSize
+    // says (a last range whose FormatSize runs past the end of the answer).
+    ULONG bytes_written = 0;
 };
 
 // A property request's fate, by property set and id. On a pin, the rule
