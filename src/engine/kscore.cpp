@@ -6,6 +6,7 @@
 
 #include "frame/settings.h"
 #include "frame/tracelog.h"
+#include "ks/enum.h"
 
 std::atomic<KSCore*> g_pActiveCore{nullptr};
 
@@ -66,6 +67,10 @@ KSCore::KSCore(HWND hParentWnd, HINSTANCE hInstance, PluginSettings* pSettings)
 
     TraceLog::SetEnabled(m_pSettings->logging_enabled ? 1 : 0);
 
+    // Enumerated now, so the configuration dialog's device list can be built
+    // right after construction.
+    GetDeviceList();
+
     // The thread's loop relies on every event existing: it starts only when
     // the rest of the engine did.
     bool bReady = m_pInput && m_pPacketData && m_phEvents && m_hWakeEvent;
@@ -118,6 +123,10 @@ KSCore::~KSCore() {
     }
     if (m_hWakeEvent) CloseHandle(m_hWakeEvent);
     if (hThread) CloseHandle(hThread);
+
+    // Still here when no output was open at the final end.
+    delete m_pEnumFilters;
+    m_pEnumFilters = nullptr;
 
     delete[] m_pPacketData;
     delete[] m_pInput;

@@ -90,6 +90,12 @@ private:
     void EndInternal(int bForce);
     int OpenOutput(WAVEFORMATEXTENSIBLE* pFormat);
     void CloseOutput();
+    // The device list, enumerated once and then reused until a close releases
+    // it; none when it cannot be had (the user is told why).
+    CKsEnumFilters* GetDeviceList();
+    // The device whose path equals the output_device setting (any letter
+    // case), else the first device, else none.
+    CKsAudRenFilter* ChooseRenderFilter();
     void ShowError(const char* text);
 
     void PlayerThread();

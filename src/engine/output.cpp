@@ -1,14 +1,16 @@
 // Opening, pausing and ending the output, and the formats offered to the device.
 #include <cstring>
 
+#include <new>
+
 #include "engine/kscore.h"
 #include "frame/settings.h"
 #include "frame/tracelog.h"
+#include "ks/audfilter.h"
+#include "ks/audpin.h"
+#include "ks/enum.h"
 
 namespace {
-
-// KSDATAFORMAT_SUBTYPE_PCM: {00000001-0000-0010-8000-00AA00389B71}.
-const GUID kSubtypePcm = {0x00000001, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 
 DWORD ChannelMask(int32_t nChannels) {
     switch (nChannels) {
@@ -23,6 +25,18 @@ DWORD ChannelMask(int32_t nChannels) {
     default:
         return SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT | SPEAKER_FRONT_CENTER | SPEAKER_LOW_FREQUENCY |
                SPEAKER_BACK_LEFT | SPEAKER_BACK_RIGHT;
+    }
+}
+
+// Device paths compare without regard to ASCII letter case.
+bool EqualsIgnoringAsciiCase(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        char ca = *a;
+        char cb = *b;
+        if (ca >= 'A' && ca <= 'Z') ca = static_cast<char>(ca - 'A' + 'a');
+        if (cb >= 'A' && cb <= 'Z') cb = static_cast<char>(cb - 'A' + 'a');
+        if (ca != cb) return false;
+        if (ca == '\0') return true;
     }
 }
 
@@ -41,7 +55,7 @@ void KSCore::MakeExtensibleFormat(WAVEFORMATEXTENSIBLE* pDest, int32_t nRate, in
     format.cbSize = sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX);
     pDest->Samples.wValidBitsPerSample = static_cast<WORD>(nBits);
     pDest->dwChannelMask = ChannelMask(nChannels);
-    pDest->SubFormat = kSubtypePcm;
+    pDest->SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
 }
 
 void KSCore::MakePlainFormat(WAVEFORMATEXTENSIBLE* pDest, const WAVEFORMATEXTENSIBLE* pSource) {
@@ -118,9 +132,58 @@ int KSCore::OpenOutput(WAVEFORMATEXTENSIBLE* pFormat) {
         ConfigureOutputBuffers(m_pSettings->output_buffer_size);
         InitPackets(false);
     }
-    // Without the KS device layer there is no device list to choose from.
-    ShowError("Could not find suitable output filter");
+    GetDeviceList();
+    m_pRenderFilter = ChooseRenderFilter();
+    if (m_pRenderFilter == nullptr) {
+        ShowError("Could not find suitable output filter");
+        return 0;
+    }
+    TraceLog::Write(1,
+                    "OpenOutput - Current Settings:\nChosen Filter:       %s\nInput Buffer Size:   %d\n"
+                    "Output Buffer Size   %d\nOutput Buffer Count: %d\n\n",
+                    m_pRenderFilter->m_szFriendlyName, static_cast<int>(m_pSettings->input_buffer_size),
+                    static_cast<int>(m_pSettings->output_buffer_size),
+                    static_cast<int>(m_pSettings->output_buffer_cnt));
+    // Creating the render pin and streaming to it arrive with the player
+    // thread's device path; until then no output opens.
     return 0;
+}
+
+CKsEnumFilters* KSCore::GetDeviceList() {
+    if (m_pEnumFilters != nullptr) return m_pEnumFilters;
+
+    HRESULT hr = S_OK;
+    m_pEnumFilters = new (std::nothrow) CKsEnumFilters(&hr);
+    if (m_pEnumFilters == nullptr) {
+        ShowError("Failed to allocate CKsEnumFilters");
+        return nullptr;
+    }
+    if (FAILED(hr)) {
+        ShowError("Failed to create CKsEnumFilters");
+        return nullptr;
+    }
+
+    const GUID aguidCategories[2] = {KSCATEGORY_AUDIO, KSCATEGORY_RENDER};
+    hr = m_pEnumFilters->EnumFilters(1, aguidCategories, 2, TRUE, FALSE, TRUE);
+    if (FAILED(hr)) {
+        // The object stays, with whatever it found, and is reused as it is.
+        ShowError("CKsEnumFilters::EnumFilters failed");
+        return nullptr;
+    }
+    return m_pEnumFilters;
+}
+
+CKsAudRenFilter* KSCore::ChooseRenderFilter() {
+    if (m_pEnumFilters == nullptr) return nullptr;
+    const TList<CKsFilter>& list = m_pEnumFilters->m_listEnumeratedFilters;
+    for (TListItem<CKsFilter>* pItem = list.m_pHead; pItem != nullptr && pItem->pData != nullptr;
+         pItem = pItem->pNext) {
+        if (EqualsIgnoringAsciiCase(pItem->pData->m_szFilterName, m_pSettings->output_device)) {
+            return static_cast<CKsAudRenFilter*>(pItem->pData);
+        }
+    }
+    if (list.m_pHead == nullptr) return nullptr;
+    return static_cast<CKsAudRenFilter*>(list.m_pHead->pData);
 }
 
 HRESULT KSCore::WritePacket(Packet* pPacket) {
@@ -130,6 +193,16 @@ HRESULT KSCore::WritePacket(Packet* pPacket) {
 }
 
 void KSCore::CloseOutput() {
+    if (m_pRenderPin != nullptr) {
+        m_pRenderPin->ClosePin();
+        delete m_pRenderPin;
+        m_pRenderPin = nullptr;
+    }
+    if (m_pEnumFilters != nullptr) {
+        delete m_pEnumFilters;
+        m_pEnumFilters = nullptr;
+    }
+    m_pRenderFilter = nullptr;
     m_nMode = 0;
     TraceLog::Write(1, "Output Closed");
 }
