@@ -37,8 +37,9 @@ TEST_F(EngineLifecycle, ConstructAndTearDownReleasesEveryHandle) {
         EXPECT_EQ(16384, KSCoreProbe::RingSize(core));
         EXPECT_EQ(4096, KSCoreProbe::PacketSize(core));
         EXPECT_EQ(THREAD_PRIORITY_TIME_CRITICAL, GetThreadPriority(KSCoreProbe::Thread(core)));
-        // Abort event, three completion events, wake event, thread.
-        EXPECT_EQ(before + 6, sim::OpenHandleCount());
+        // Abort event, three completion events, wake event, thread, and the
+        // default machine's one device, opened by the enumeration.
+        EXPECT_EQ(before + 7, sim::OpenHandleCount());
         EXPECT_EQ(-1, KSCoreProbe::FillPacketIndex(core));
         for (int i = 0; i < 3; ++i) {
             SCOPED_TRACE(i);

@@ -27,6 +27,9 @@ struct KSCoreProbe {
         LeaveCriticalSection(&core.m_csControl);
     }
     static void SetMode(KSCore& core, int32_t mode) { core.m_nMode = mode; }
+    static CKsEnumFilters* GetDeviceList(KSCore& core) { return core.GetDeviceList(); }
+    static CKsEnumFilters* DeviceList(const KSCore& core) { return core.m_pEnumFilters; }
+    static CKsAudRenFilter* ChooseRenderFilter(KSCore& core) { return core.ChooseRenderFilter(); }
     // Frees every packet, as an open does.
     static void FreeAllPackets(KSCore& core) {
         for (int i = 0; i < core.m_nPackets; ++i) SetEvent(core.m_phEvents[1 + i]);

@@ -2,6 +2,7 @@
 // through the record its export returns.
 #include <gtest/gtest.h>
 #include <sim/control.h>
+#include <sim/machine.h>
 
 #include <filesystem>
 #include <algorithm>
@@ -14,9 +15,11 @@
 namespace {
 
 const char kBanner[] = "Quarrow Plugin v3.62 (x86) Diagnostic log\n\r\n";
+// The default simulated machine has one render device.
+#define ENUMERATED_SPEAKERS "Enumerated Filter:\n  Friendly Name:\n  Simulated Speakers\n  Filter Type = 1\n\n\r\n"
 const char kConstructed[] =
     "input buffer configured to 65536 bytes\r\n"
-    "output buffer configured to 8192 bytes per packet\r\n"
+    "output buffer configured to 8192 bytes per packet\r\n" ENUMERATED_SPEAKERS
     "Constructed KSCore (Input Size:65536) (Output Size 8192) (Output Cnt 8)\r\n";
 
 class HostTest : public ::testing::Test {
@@ -143,7 +146,7 @@ TEST_F(HostTest, ClampedSettingsReachTheEngine) {
     Initialise();
     EXPECT_EQ(std::string(kBanner) +
                   "input buffer configured to 69632 bytes\r\n"
-                  "output buffer configured to 9216 bytes per packet\r\n"
+                  "output buffer configured to 9216 bytes per packet\r\n" ENUMERATED_SPEAKERS
                   "Constructed KSCore (Input Size:69632) (Output Size 9216) (Output Cnt 8)\r\n",
               Log());
     m_record->Quit();
@@ -153,8 +156,40 @@ TEST_F(HostTest, ClampedSettingsReachTheEngine) {
               test::ReadFile(m_dir.File("host.ini")));
 }
 
-TEST_F(HostTest, OpenWithoutAUsableDeviceOrFormatFailsWithItsMessage) {
+TEST_F(HostTest, InitialiseEnumeratesTheRenderDevicesInSetupApiOrder) {
+    sim::Machine machine;
+    machine.devices = {sim::RenderDevice("\\\\?\\sim#second", "Second Speakers"),
+                       sim::RenderDevice("\\\\?\\sim#first", "First Speakers")};
+    sim::Device capture_only = sim::RenderDevice("\\\\?\\sim#capture", "Microphone");
+    capture_only.interfaces = {{KSCATEGORY_AUDIO, SPINT_ACTIVE, {}}, {KSCATEGORY_CAPTURE, SPINT_ACTIVE, {}}};
+    machine.devices.insert(machine.devices.begin() + 1, capture_only);
+    sim::SetMachine(machine);
+    WriteIni("logging_enabled=1\r\n");
     Initialise();
+    EXPECT_EQ(std::string(kBanner) +
+                  "input buffer configured to 65536 bytes\r\n"
+                  "output buffer configured to 8192 bytes per packet\r\n"
+                  "Enumerated Filter:\n  Friendly Name:\n  Second Speakers\n  Filter Type = 1\n\n\r\n"
+                  "Enumerated Filter:\n  Friendly Name:\n  First Speakers\n  Filter Type = 1\n\n\r\n"
+                  "Constructed KSCore (Input Size:65536) (Output Size 8192) (Output Cnt 8)\r\n",
+              Log());
+    EXPECT_TRUE(sim::MessageBoxes().empty());
+    // The devices stay open while the engine lives and are closed at quit.
+    const size_t open = sim::OpenHandleCount();
+    m_record->Quit();
+    EXPECT_LE(sim::OpenHandleCount() + 2, open);
+}
+
+TEST_F(HostTest, OpenWithoutAUsableDeviceOrFormatFailsWithItsMessage) {
+    sim::SetMachine(sim::Machine{});
+    Initialise();
+    // The engine enumerates at construction and says when nothing is there.
+    std::vector<sim::MessageBoxRecord> boxes = sim::MessageBoxes();
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ("CKsEnumFilters::EnumFilters failed", boxes[0].text);
+    EXPECT_EQ("Error!", boxes[0].caption);
+    EXPECT_EQ(test::FakeMainWindow(), boxes[0].owner);
+
     struct Case {
         int rate, channels, bits;
         const char* message;
@@ -167,7 +202,7 @@ TEST_F(HostTest, OpenWithoutAUsableDeviceOrFormatFailsWithItsMessage) {
         SCOPED_TRACE(c.message);
         sim::ClearMessageBoxes();
         EXPECT_EQ(-1, m_record->Open(c.rate, c.channels, c.bits, 0, 0));
-        const std::vector<sim::MessageBoxRecord> boxes = sim::MessageBoxes();
+        boxes = sim::MessageBoxes();
         ASSERT_EQ(1u, boxes.size());
         EXPECT_EQ(test::FakeMainWindow(), boxes[0].owner);
         EXPECT_EQ(c.message, boxes[0].text);
