@@ -1,11 +1,14 @@
 // quarrow-play: a host of our own. It loads the plug-in library by path, fills
 // the record's two handles and drives the entry points as a media player does.
 //
-// On this build the simulated machine has no sound device yet, so the run
-// shows what the host sees: the record, initialise, an open that answers -1,
+// It runs on the simulated machine named by QUARROW_SIM_MACHINE (the built-in
+// default machine when unset). The plug-in enumerates its render devices at
+// initialise; creating a render pin and streaming to it are still to come, so
+// the run shows the record, the devices, initialise, an open that answers -1,
 // quit, and the trace log the plug-in wrote.
 #include <dlfcn.h>
 #include <sim/control.h>
+#include <sim/machine.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -71,13 +74,18 @@ int main(int argc, char** argv) {
     printf("Plug-in:  %s\n", pluginPath.c_str());
     printf("Record:   version 0x%x, id 0x%x, \"%s\"\n", record->version, record->id, record->description);
 
+    const sim::Machine machine = sim::CurrentMachine();
+    printf("Machine:  %zu device(s)%s\n", machine.devices.size(),
+           getenv("QUARROW_SIM_MACHINE") ? " from QUARROW_SIM_MACHINE" : " (the default machine)");
+    for (const sim::Device& device : machine.devices) printf("          %s\n", device.path.c_str());
+
     record->hMainWindow = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x10010));
     record->hDllInstance = reinterpret_cast<HINSTANCE>(library);
     record->Init();
     printf("Init:     done\n");
     const int latency = record->Open(44100, 2, 16, 0, 0);
     printf("Open:     44100 Hz, 2 channels, 16 bits -> %d%s\n", latency,
-           latency < 0 ? " (this simulated machine has no sound device yet)" : "");
+           latency < 0 ? " (render pins are not created yet)" : "");
     for (const sim::MessageBoxRecord& box : sim::MessageBoxes()) {
         printf("Message:  [%s] %s\n", box.caption.c_str(), box.text.c_str());
     }
