@@ -20,6 +20,7 @@ HRESULT CKsAudFilter::EnumeratePins() {
         DebugTrace(kTraceError, "Failed to retrieve count of pins in audio filter");
         cPins = 0;
     }
+    cPins = BoundedPinCount(cPins);
 
     for (ULONG nPinId = 0; nPinId < cPins && !bOutOfMemory; ++nPinId) {
         LONG lCommunication = 0;

@@ -16,6 +16,10 @@ constexpr DWORD kDetailFixedSize = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, D
 constexpr DWORD kDetailBufferSize = 525;
 static_assert(kDetailFixedSize == 5, "SP_DEVICE_INTERFACE_DETAIL_DATA_A fixed part");
 
+// A "FriendlyName" value larger than this is not read at all: the device is
+// listed without a name.
+constexpr DWORD kMaxFriendlyNameValue = 1u << 16;
+
 // Reads the device's "FriendlyName" into `pszName` (MAX_PATH bytes). The
 // value may be of any type and length and need not be terminated: the name
 // kept is its text up to the first NUL, at most 259 characters, terminated.
@@ -33,7 +37,9 @@ void ReadFriendlyName(HDEVINFO hDevInfo, SP_DEVICE_INTERFACE_DATA* pInterfaceDat
         // Longer than the buffer: on this error the buffer's contents are
         // undefined, so the whole value is read and its start kept.
         std::memset(pszName, 0, MAX_PATH);
-        BYTE* pValue = cbData > MAX_PATH ? static_cast<BYTE*>(operator new(cbData, std::nothrow)) : nullptr;
+        BYTE* pValue = cbData > MAX_PATH && cbData <= kMaxFriendlyNameValue
+                           ? static_cast<BYTE*>(operator new(cbData, std::nothrow))
+                           : nullptr;
         DWORD cbValue = cbData;
         if (pValue != nullptr &&
             RegQueryValueExA(hKey, "FriendlyName", nullptr, &dwType, pValue, &cbValue) == ERROR_SUCCESS) {

@@ -17,6 +17,13 @@ void CopyName(CHAR* pDest, LPCSTR pszSource) {
 
 }  // namespace
 
+ULONG BoundedPinCount(ULONG cPins) {
+    if (cPins <= CKsFilter::kMaxPinTypes) return cPins;
+    DebugTrace(kTraceError, "Filter reports %u pin types; only the first %u are read", static_cast<unsigned>(cPins),
+               static_cast<unsigned>(CKsFilter::kMaxPinTypes));
+    return CKsFilter::kMaxPinTypes;
+}
+
 CKsNode::CKsNode(ULONG nId, const GUID* pguidType, HRESULT* phr) : m_nId(nId), m_guidType(*pguidType) {
     TraceEnter("CKsNode::CKsNode()");
     *phr = S_OK;
@@ -111,6 +118,7 @@ HRESULT CKsFilter::EnumeratePins() {
     ULONG cPins = 0;
     HRESULT hr = GetPinPropertySimple(0, KSPROPSETID_Pin, KSPROPERTY_PIN_CTYPES, &cPins, sizeof(cPins));
     if (SUCCEEDED(hr)) {
+        cPins = BoundedPinCount(cPins);
         for (ULONG nPinId = 0; nPinId < cPins; ++nPinId) {
             hr = S_OK;
             CKsPin* pPin = new (std::nothrow) CKsPin(this, nPinId, &hr);

@@ -13,6 +13,9 @@
 
 class CKsPin;
 
+// The pin count a driver reported, bounded by CKsFilter::kMaxPinTypes.
+ULONG BoundedPinCount(ULONG cPins);
+
 class CKsNode {
 public:
     CKsNode(ULONG nId, const GUID* pguidType, HRESULT* phr);
@@ -23,6 +26,10 @@ public:
 
 class CKsFilter : public CKsIrpTarget {
 public:
+    // Pin ids read at most: a driver that claims more pin types than any
+    // device has would otherwise keep the enumeration busy for hours.
+    static constexpr ULONG kMaxPinTypes = 256;
+
     // `pszName` is the device interface path; the object exists even when the
     // result is a failure, and its creator deletes it then.
     CKsFilter(LPCSTR pszName, HRESULT* phr, LPCSTR pszFriendlyName);

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "ks/irptgt.h"
+#include "ks/util.h"
 
 HRESULT ReadMultipleItem(HANDLE handle, PVOID pvRequest, ULONG cbRequest,
                          PKSMULTIPLE_ITEM* ppKsMultipleItem) {
@@ -11,6 +12,10 @@ HRESULT ReadMultipleItem(HANDLE handle, PVOID pvRequest, ULONG cbRequest,
     HRESULT hr = CKsIrpTarget::SyncIoctl(handle, IOCTL_KS_PROPERTY, pvRequest, cbRequest, nullptr, 0,
                                          &cbNeeded);
     if (FAILED(hr) || cbNeeded == 0) return hr;
+    if (cbNeeded > kMaxMultipleItemSize) {
+        DebugTrace(kTraceError, "Property answer of %u bytes is too large", static_cast<unsigned>(cbNeeded));
+        return E_FAIL;
+    }
 
     // At least a whole header, and nothing left over from the heap: a driver
     // that writes less than it announced leaves zeros, not stale bytes.

@@ -4,6 +4,11 @@
 
 #include "platform/platform.h"
 
+// The largest list answer read. Real answers take a few kilobytes; a driver
+// that announces more is not believed (E_FAIL), rather than zero-filling
+// gigabytes for it.
+constexpr ULONG kMaxMultipleItemSize = 1u << 20;
+
 // Fetches a variable-size property answer: a size query, then the read into a
 // buffer of at least a KSMULTIPLE_ITEM header, zero-filled first, whose header
 // Size is then bounded by the buffer. The buffer is the caller's in every case.

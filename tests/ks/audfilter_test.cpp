@@ -108,6 +108,25 @@ TEST_F(AudFilterTest, AFilterWithoutUsablePinsFails) {
     }
 }
 
+TEST_F(AudFilterTest, APinCountBeyondAnyDeviceIsNotBelieved) {
+    sim::Device device = kstest::DeviceWithPins(kstest::kPathA, {Render()});
+    sim::PropertyRule lie;
+    lie.set = KSPROPSETID_Pin;
+    lie.id = KSPROPERTY_PIN_CTYPES;
+    lie.bytes = std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0xFF};
+    device.rules.push_back(lie);
+    UseDevices({device});
+    HRESULT hr = E_FAIL;
+    CKsAudRenFilter filter(kstest::kPathA, &hr, "Device");
+    ASSERT_EQ(filter.Instantiate(), S_OK);
+    TraceEverything();
+    EXPECT_EQ(filter.EnumeratePins(), S_OK);
+    EXPECT_EQ(Ids(filter.m_listRenderSinkPins), (std::vector<ULONG>{0}));
+    EXPECT_TRUE(Traced("Filter reports 4294967295 pin types; only the first 256 are read"));
+    // One communication request per pin id read, and the real pin's own.
+    EXPECT_LT(sim::PropertyRequests().size(), 300u);
+}
+
 TEST_F(AudFilterTest, OutOfMemoryDeletesEveryPin) {
     UseDevices({kstest::DeviceWithPins(kstest::kPathA, {Render(), Render()})});
     HRESULT hr = E_FAIL;
