@@ -62,6 +62,8 @@ SIM_CONTROL void Reset() {
     detail::ResetModule();
     detail::ResetDebug();
     detail::ResetUser();
+    detail::ResetMachine();
+    detail::ResetAssertions();
 }
 
 }  // namespace sim

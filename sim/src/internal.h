@@ -16,6 +16,9 @@ enum class Kind : uint32_t {
     Event,
     Thread,
     DeviceInfoSet,
+    RegistryKey,  // closed by RegCloseKey only
+    Filter,       // a KS filter opened with CreateFileA
+    Pin,          // a KS pin created with KsCreatePin
 };
 
 // Every kernel object. Signal state lives behind KernelMutex(); every change to
@@ -39,6 +42,9 @@ public:
     virtual bool Signalled() const { return false; }
     // The wait that returns this object takes its signal (auto-reset events).
     virtual void Consume() {}
+    // The handle was just closed; called without KernelMutex(), so an object
+    // may take its own locks and signal events here.
+    virtual void Closed() {}
 
 private:
     uint32_t magic_ = kMagic;
@@ -62,6 +68,15 @@ std::shared_ptr<T> LookupAs(HANDLE handle, Kind kind) {
 // Removes `handle` if it refers to an object of `kind`.
 bool RemoveHandle(HANDLE handle, Kind kind);
 
+// Event handles as I/O requests name them: an OVERLAPPED's hEvent may carry
+// its low bit set (no completion port notice), which is masked off here.
+HANDLE EventOf(HANDLE overlapped_event);
+// True for an open event (or a null handle, which names none).
+bool IsEventOrNull(HANDLE event);
+// Sets or clears an event; no-ops for a null or stale handle. Takes
+// KernelMutex(), so callers may hold any sim lock but that one.
+void SetEventSignal(HANDLE event, bool state);
+
 // True when the next call of `fault`'s function must fail (see sim::FailAfter).
 bool ConsumeFault(Fault fault);
 
@@ -70,5 +85,7 @@ void ResetFaults();
 void ResetModule();
 void ResetDebug();
 void ResetUser();
+void ResetMachine();     // back to the first machine, records cleared
+void ResetAssertions();
 
 }  // namespace sim::detail

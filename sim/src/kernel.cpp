@@ -75,6 +75,26 @@ bool RemoveHandle(HANDLE handle, Kind kind) {
     return true;
 }
 
+HANDLE EventOf(HANDLE overlapped_event) {
+    return reinterpret_cast<HANDLE>(reinterpret_cast<uintptr_t>(overlapped_event) & ~uintptr_t{1});
+}
+
+bool IsEventOrNull(HANDLE event) {
+    if (event == nullptr) return true;
+    std::lock_guard<std::mutex> lock(K().mutex);
+    std::shared_ptr<Object> object = LookupLocked(event);
+    return object && object->kind() == Kind::Event;
+}
+
+void SetEventSignal(HANDLE event, bool state) {
+    if (event == nullptr) return;
+    std::lock_guard<std::mutex> lock(K().mutex);
+    std::shared_ptr<Object> object = LookupLocked(event);
+    if (!object || object->kind() != Kind::Event) return;
+    static_cast<Event&>(*object).Set(state);
+    if (state) K().cv.notify_all();
+}
+
 }  // namespace sim::detail
 
 using sim::detail::KernelCv;
@@ -110,7 +130,8 @@ SIM_API BOOL CloseHandle(HANDLE hObject) {
         std::lock_guard<std::mutex> lock(KernelMutex());
         auto& handles = sim::detail::K().handles;
         const auto it = handles.find(reinterpret_cast<uintptr_t>(hObject));
-        if (it != handles.end()) {
+        // Registry keys are not kernel handles: only RegCloseKey closes them.
+        if (it != handles.end() && it->second->kind() != sim::detail::Kind::RegistryKey) {
             released = std::move(it->second);
             handles.erase(it);
         }
@@ -119,6 +140,7 @@ SIM_API BOOL CloseHandle(HANDLE hObject) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    released->Closed();
     return TRUE;
 }
 

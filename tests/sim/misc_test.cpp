@@ -1,6 +1,7 @@
-// Message boxes, debugger output and the (empty) SetupAPI device list.
+// Message boxes, debugger output and the SetupAPI device list of a machine
+// with no devices.
 #include <gtest/gtest.h>
-#include <sim/control.h>
+#include <sim/machine.h>
 
 #include <string>
 #include <vector>
@@ -51,6 +52,7 @@ TEST_F(MiscTest, DebugOutputIsCapturedInOrder) {
 }
 
 TEST_F(MiscTest, DeviceInterfaceEnumerationFindsNoDevices) {
+    sim::SetMachine(sim::Machine{});
     const GUID audio = {0x6994AD04, 0x93EF, 0x11D0, {0xA3, 0xCC, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}};
     const size_t before = sim::OpenHandleCount();
     HDEVINFO set = SetupDiGetClassDevsA(&audio, nullptr, nullptr, DIGCF_DEVICEINTERFACE | DIGCF_PRESENT);
@@ -66,7 +68,8 @@ TEST_F(MiscTest, DeviceInterfaceEnumerationFindsNoDevices) {
         DWORD error;
     } cases[] = {
         {"empty set", set, sizeof(SP_DEVICE_INTERFACE_DATA), ERROR_NO_MORE_ITEMS},
-        {"wrong cbSize", set, sizeof(SP_DEVICE_INTERFACE_DATA) + 4, ERROR_INVALID_PARAMETER},
+        // The structure is the call's output: a wrong size is a bad user buffer.
+        {"wrong cbSize", set, sizeof(SP_DEVICE_INTERFACE_DATA) + 4, ERROR_INVALID_USER_BUFFER},
         {"bad set", INVALID_HANDLE_VALUE, sizeof(SP_DEVICE_INTERFACE_DATA), ERROR_INVALID_HANDLE},
         {"null set", nullptr, sizeof(SP_DEVICE_INTERFACE_DATA), ERROR_INVALID_HANDLE},
     };

@@ -101,7 +101,7 @@ struct RegistryValue {
     DWORD type = REG_SZ;
     std::vector<uint8_t> data;
     // A REG_SZ holding `text` and its terminator.
-    static RegistryValue Text(const std::string& text);
+    SIM_CONTROL static RegistryValue Text(const std::string& text);
 };
 
 // A device interface of the device in one category. The first one is the

@@ -385,11 +385,14 @@ SIM_API LONG RegCloseKey(HKEY hKey);
 #define SPINT_REMOVED 0x00000004u
 
 // cbSize must be the size of the fixed part as 32-bit Windows counts it: the
-// DWORD and one character, 5 bytes.
+// DWORD and one character, 5 bytes. Packed as on 32-bit Windows, so
+// sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) is that size in both builds.
+#pragma pack(push, 1)
 typedef struct _SP_DEVICE_INTERFACE_DETAIL_DATA_A {
     DWORD cbSize;
     CHAR DevicePath[1];
 } SP_DEVICE_INTERFACE_DETAIL_DATA_A, *PSP_DEVICE_INTERFACE_DETAIL_DATA_A;
+#pragma pack(pop)
 
 SIM_API BOOL SetupDiGetDeviceInterfaceDetailA(
     HDEVINFO DeviceInfoSet, PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData,
