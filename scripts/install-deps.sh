@@ -9,6 +9,7 @@ packages=(
   g++
   googletest            # sources built with each build's own flags
   libbenchmark-dev
+  nlohmann-json3-dev    # sim reads machine descriptions in JSON
   g++-mingw-w64-i686    # the Windows x86 product build
   binutils-mingw-w64-i686
 )
