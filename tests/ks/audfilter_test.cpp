@@ -133,9 +133,9 @@ TEST_F(AudFilterTest, OutOfMemoryDeletesEveryPin) {
     CKsAudRenFilter filter(kstest::kPathA, &hr, "Device");
     ASSERT_EQ(filter.Instantiate(), S_OK);
     TraceEverything();
-    // The first pin takes 7 allocations (three answers, the block, a range
-    // and its item, the list item); the second pin object fails.
-    test::FailNothrowAllocationsAfter(7);
+    // The first pin takes 8 allocations (the object, three answers, the
+    // block, a range and its item, the list item); the second object fails.
+    test::FailNothrowAllocationsAfter(8);
     EXPECT_EQ(filter.EnumeratePins(), E_OUTOFMEMORY);
     test::DisarmAllocationFailure();
     EXPECT_TRUE(Traced("Failed to create audio pin"));
