@@ -122,12 +122,13 @@ inline ConnectBlock Connect(ULONG pin_id, WORD channels, WORD bits, DWORD rate, 
 
 typedef DWORD(WINAPI* KsCreatePinFunction)(HANDLE, PKSPIN_CONNECT, ACCESS_MASK, PHANDLE);
 
-// KsCreatePin as the plug-in finds it, through ksuser.dll.
-inline KsCreatePinFunction FindKsCreatePin() {
-    HMODULE module = LoadLibraryA("ksuser.dll");
-    EXPECT_NE(nullptr, module);
-    if (module == nullptr) return nullptr;
-    FARPROC proc = GetProcAddress(module, "KsCreatePin");
+// KsCreatePin as the plug-in finds it, through ksuser.dll (loaded into
+// *module, which the caller frees).
+inline KsCreatePinFunction FindKsCreatePin(HMODULE* module) {
+    *module = LoadLibraryA("ksuser.dll");
+    EXPECT_NE(nullptr, *module);
+    if (*module == nullptr) return nullptr;
+    FARPROC proc = GetProcAddress(*module, "KsCreatePin");
     EXPECT_NE(nullptr, proc);
     return reinterpret_cast<KsCreatePinFunction>(reinterpret_cast<void (*)(void)>(proc));
 }

@@ -30,10 +30,13 @@ protected:
     void SetUp() override {
         sim::Reset();
         m_handles_before = sim::OpenHandleCount();
-        m_create = simtest::FindKsCreatePin();
+        m_create = simtest::FindKsCreatePin(&m_ksuser);
         ASSERT_NE(nullptr, m_create);
     }
     void TearDown() override {
+        if (m_ksuser != nullptr) {
+            EXPECT_TRUE(FreeLibrary(m_ksuser));
+        }
         for (HANDLE h : m_handles) CloseHandle(h);
         m_packets.clear();
         EXPECT_EQ(m_handles_before, sim::OpenHandleCount());
@@ -96,6 +99,7 @@ protected:
         return index < records.size() ? records[index] : sim::PinInstanceRecord{};
     }
 
+    HMODULE m_ksuser = nullptr;
     simtest::KsCreatePinFunction m_create = nullptr;
     size_t m_handles_before = 0;
     std::vector<HANDLE> m_handles;
@@ -131,7 +135,10 @@ TEST_F(KsPinTest, KsUserIsLoadedByNameAndCanBeMissing) {
     EXPECT_EQ(DWORD{ERROR_MOD_NOT_FOUND}, GetLastError());
     EXPECT_EQ(3u, sim::LoadedModules().size());  // failed loads are not recorded
 
+    // Two loads here and the fixture's: the third free unloads it.
+    EXPECT_EQ(m_ksuser, upper);
     for (int i = 0; i < 3; ++i) EXPECT_TRUE(FreeLibrary(upper));
+    m_ksuser = nullptr;
     SetLastError(kJunkError);
     EXPECT_FALSE(FreeLibrary(upper));
     EXPECT_EQ(DWORD{ERROR_MOD_NOT_FOUND}, GetLastError());

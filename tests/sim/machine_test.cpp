@@ -140,8 +140,10 @@ TEST_F(MachineTest, ResetGoesBackToTheFirstMachineAndClearsRecords) {
     EXPECT_EQ(INVALID_HANDLE_VALUE, filter);
     sim::SetAssertionAnswer(sim::AssertionAnswer::Ignore);
     _assert("x", "f", 1);
-    LoadLibraryA("ksuser.dll");
+    HMODULE ksuser = LoadLibraryA("ksuser.dll");
+    EXPECT_NE(nullptr, ksuser);
     sim::Reset();
+    FreeLibrary(ksuser);
     EXPECT_EQ(Dump(sim::DefaultMachine()), Dump(sim::CurrentMachine()));
     EXPECT_TRUE(sim::Assertions().empty());
     EXPECT_TRUE(sim::LoadedModules().empty());
