@@ -527,13 +527,59 @@ TEST_F(KsPinTest, MalformedWritesAreRefused) {
     EXPECT_EQ(0u, Record().writes);
 }
 
-TEST_F(KsPinTest, OpenPinsOutliveTheMachineTheyCameFrom) {
+TEST_F(KsPinTest, OpenPinsOutliveTheMachineTheyCameFromAndTheRecords) {
     HANDLE pin = MakePin(nullptr, KSSTATE_PAUSE);
     sim::SetMachine(sim::Machine{});
     Packet& a = Write(pin, Bytes(8, 1));
     EXPECT_TRUE(SetState(pin, KSSTATE_RUN));
     EXPECT_TRUE(a.Done());
     EXPECT_EQ(a.data(), Record().consumed);
+
+    // Reset forgets the record; the pin goes on playing.
+    sim::Reset();
+    EXPECT_TRUE(sim::PinInstances().empty());
+    Packet& b = Write(pin, Bytes(8, 2));
+    EXPECT_TRUE(b.Done());
+}
+
+TEST_F(KsPinTest, PinPropertiesGoPendingOnDevicesThatPend) {
+    HANDLE filter = OpenFilter();
+    sim::Machine machine = sim::CurrentMachine();
+    machine.devices[0].pending_properties = true;
+    sim::SetMachine(machine);
+    CloseHandle(filter);
+    m_handles.pop_back();
+    filter = CreateFileA(kPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
+                         nullptr);
+    m_handles.push_back(filter);
+    HANDLE pin = nullptr;
+    ASSERT_EQ(DWORD{ERROR_SUCCESS}, Create(filter, Connect(0, 2, 16, 48000), &pin));
+
+    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = reinterpret_cast<HANDLE>(reinterpret_cast<uintptr_t>(event) | 1);
+    KSPROPERTY property{};
+    property.Set = KSPROPSETID_Connection;
+    property.Id = KSPROPERTY_CONNECTION_STATE;
+    property.Flags = KSPROPERTY_TYPE_SET;
+    KSSTATE state = KSSTATE_PAUSE;
+    DWORD returned = kJunkError;
+    EXPECT_FALSE(DeviceIoControl(pin, IOCTL_KS_PROPERTY, &property, sizeof(property), &state, sizeof(state),
+                                 &returned, &overlapped));
+    EXPECT_EQ(DWORD{ERROR_IO_PENDING}, GetLastError());
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event, simtest::kLongWaitMs));
+    EXPECT_EQ(0u, overlapped.Internal);
+    EXPECT_EQ(std::vector<KSSTATE>{KSSTATE_PAUSE}, Record().states);
+
+    property.Flags = KSPROPERTY_TYPE_GET;
+    int32_t got = -1;
+    EXPECT_FALSE(DeviceIoControl(pin, IOCTL_KS_PROPERTY, &property, sizeof(property), &got, sizeof(got), &returned,
+                                 &overlapped));
+    EXPECT_EQ(DWORD{ERROR_IO_PENDING}, GetLastError());
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event, simtest::kLongWaitMs));
+    EXPECT_EQ(KSSTATE_PAUSE, got);
+    EXPECT_EQ(4u, overlapped.InternalHigh);
+    CloseHandle(event);
 }
 
 }  // namespace

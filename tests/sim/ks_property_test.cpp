@@ -249,6 +249,10 @@ TEST_F(KsFilterTest, RequestsTheDriverCannotAnswer) {
     EXPECT_FALSE(DeviceIoControl(filter, IOCTL_KS_WRITE_STREAM, nullptr, 0, &header, sizeof(header), &returned,
                                  nullptr));
     EXPECT_EQ(DWORD{ERROR_INVALID_FUNCTION}, GetLastError());
+    // Without an OVERLAPPED the byte count is where the answer is reported.
+    SetLastError(kJunkError);
+    EXPECT_FALSE(DeviceIoControl(filter, IOCTL_KS_PROPERTY, &request, sizeof(request), nullptr, 0, nullptr, nullptr));
+    EXPECT_EQ(DWORD{ERROR_INVALID_PARAMETER}, GetLastError());
     HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     for (HANDLE h : {event, INVALID_HANDLE_VALUE, static_cast<HANDLE>(nullptr)}) {
         SetLastError(kJunkError);
