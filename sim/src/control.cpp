@@ -5,12 +5,12 @@
 
 namespace {
 
-constexpr int kFaultCount = 2;
+constexpr int kFaultCount = 3;
 
 // Per fault: successes left before failing; negative when not armed.
 struct FaultState {
     std::mutex mutex;
-    int remaining[kFaultCount] = {-1, -1};
+    int remaining[kFaultCount] = {-1, -1, -1};
 };
 
 FaultState& Faults() {
@@ -18,7 +18,7 @@ FaultState& Faults() {
     return *state;
 }
 
-static_assert(static_cast<int>(sim::Fault::CreateThread) + 1 == kFaultCount,
+static_assert(static_cast<int>(sim::Fault::WaitForSingleObject) + 1 == kFaultCount,
               "every Fault needs a counter");
 
 int Index(sim::Fault fault) { return static_cast<int>(fault); }

@@ -217,6 +217,10 @@ SIM_API DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL
 }
 
 SIM_API DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+    if (sim::detail::ConsumeFault(sim::Fault::WaitForSingleObject)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
     return WaitForMultipleObjects(1, &hHandle, FALSE, dwMilliseconds);
 }
 

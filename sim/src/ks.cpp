@@ -153,18 +153,18 @@ PropertyAnswer FilterProperty(const DeviceState& device, const KSPROPERTY& prope
             return answer;
         }
         const PropertyRule* rule = FindRule(device.config.pins[pin_request.PinId].rules, property.Set, property.Id);
-        if (rule != nullptr && rule->fail_error != 0) {
+        if (RuleFails(rule, request)) {
             answer.error = rule->fail_error;
             return answer;
         }
         // The pin set is read-only.
-        answer = get ? PinProperty(device, pin_request.PinId, property.Id) : PropertyAnswer{ERROR_INVALID_FUNCTION, {}, 0};
+        answer = get ? PinProperty(device, pin_request.PinId, property.Id) : PropertyAnswer{ERROR_INVALID_FUNCTION, {}, 0, {}};
         if (rule != nullptr && get) ApplyRule(*rule, &answer);
         return answer;
     }
 
     const PropertyRule* rule = FindRule(device.config.rules, property.Set, property.Id);
-    if (rule != nullptr && rule->fail_error != 0) {
+    if (RuleFails(rule, request)) {
         answer.error = rule->fail_error;
         return answer;
     }
@@ -236,7 +236,8 @@ BOOL FilterIoControl(const std::shared_ptr<DeviceState>& device, DWORD code, con
         }
         RecordRequestLocked(std::move(record));
     }
-    return FinishProperty(request, get, std::move(answer), device->config.pending_properties);
+    return FinishProperty(request, get, std::move(answer), device->config.pending_properties,
+                          device->config.pending_completes_at_once);
 }
 
 }  // namespace
@@ -252,7 +253,13 @@ const PropertyRule* FindRule(const std::vector<PropertyRule>& rules, const GUID&
     return nullptr;
 }
 
+bool RuleFails(const PropertyRule* rule, const IoRequest& request) {
+    if (rule == nullptr || rule->fail_error == 0) return false;
+    return !(rule->fail_reads_only && request.out_size == 0);
+}
+
 void ApplyRule(const PropertyRule& rule, PropertyAnswer* answer) {
+    if (rule.size_answer) answer->size_answer = *rule.size_answer;
     if (rule.bytes) {
         answer->error = 0;
         answer->value = *rule.bytes;
@@ -262,7 +269,7 @@ void ApplyRule(const PropertyRule& rule, PropertyAnswer* answer) {
     if (rule.claim_count) std::memcpy(answer->value.data() + offsetof(KSMULTIPLE_ITEM, Count), &*rule.claim_count, 4);
 }
 
-BOOL FinishProperty(const IoRequest& request, bool get, PropertyAnswer answer, bool pend) {
+BOOL FinishProperty(const IoRequest& request, bool get, PropertyAnswer answer, bool pend, bool pend_done) {
     DWORD ignored = 0;
     DWORD* returned = request.returned != nullptr ? request.returned : &ignored;
     OVERLAPPED* overlapped = request.overlapped;
@@ -271,7 +278,8 @@ BOOL FinishProperty(const IoRequest& request, bool get, PropertyAnswer answer, b
         SetLastError(answer.error);
         return FALSE;
     }
-    const DWORD needed = get ? static_cast<DWORD>(answer.value.size()) : answer.needed;
+    DWORD needed = get ? static_cast<DWORD>(answer.value.size()) : answer.needed;
+    if (request.out_size == 0 && answer.size_answer) needed = *answer.size_answer;
     if (request.out_size == 0 && needed > 0) {
         // A size query: the needed size comes back with a warning status,
         // which also completes an OVERLAPPED.
@@ -296,12 +304,17 @@ BOOL FinishProperty(const IoRequest& request, bool get, PropertyAnswer answer, b
         *returned = 0;
         uint8_t* out = request.out;
         HANDLE event = request.event;
-        CompleteLater([out, overlapped, event, count, value = std::move(answer.value)] {
+        auto complete = [out, overlapped, event, count, value = std::move(answer.value)] {
             if (count > 0) std::memcpy(out, value.data(), count);
             overlapped->InternalHigh = count;
             __atomic_store_n(&overlapped->Internal, kStatusSuccess, __ATOMIC_RELEASE);
             SetEventSignal(event, true);
-        });
+        };
+        if (pend_done) {
+            complete();
+        } else {
+            CompleteLater(std::move(complete));
+        }
         SetLastError(ERROR_IO_PENDING);
         return FALSE;
     }

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "machine_state.h"
@@ -47,17 +48,21 @@ struct PropertyAnswer {
     DWORD error = 0;             // nonzero: the request fails with it
     std::vector<uint8_t> value;  // a get's value
     DWORD needed = 0;            // a set's value size (checked against the output size)
+    std::optional<DWORD> size_answer;  // what a size query reports, when a rule says so
 };
 
 // Looks up the rule for (set, id), first match wins.
 const PropertyRule* FindRule(const std::vector<PropertyRule>& rules, const GUID& set, ULONG id);
+// True when the rule fails this request (a size query is spared when the rule
+// fails reads only).
+bool RuleFails(const PropertyRule* rule, const IoRequest& request);
 // Replaces the answer's bytes and header fields as the rule says.
 void ApplyRule(const PropertyRule& rule, PropertyAnswer* answer);
 
 // Ends a property request the way a WDM driver completes it: size queries,
 // too-small buffers, the value, an OVERLAPPED's fields and event, and going
 // pending (completed later by the worker) when `pend` is set.
-BOOL FinishProperty(const IoRequest& request, bool get, PropertyAnswer answer, bool pend);
+BOOL FinishProperty(const IoRequest& request, bool get, PropertyAnswer answer, bool pend, bool pend_done);
 
 // Adds a request to PropertyRequests(). Caller holds KsMutex().
 void RecordRequestLocked(PropertyRequest request);

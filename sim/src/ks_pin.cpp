@@ -327,7 +327,7 @@ BOOL StateProperty(const std::shared_ptr<PinInstance>& pin, const IoRequest& req
             answer.error = ERROR_INVALID_HANDLE;
         } else if (kind != KSPROPERTY_TYPE_GET && kind != KSPROPERTY_TYPE_SET) {
             answer.error = ERROR_INVALID_PARAMETER;
-        } else if (rule != nullptr && rule->fail_error != 0) {
+        } else if (RuleFails(rule, request)) {
             answer.error = rule->fail_error;
         } else if (!SameGuid(property.Set, KSPROPSETID_Connection)) {
             answer.error = ERROR_SET_NOT_FOUND;
@@ -351,7 +351,8 @@ BOOL StateProperty(const std::shared_ptr<PinInstance>& pin, const IoRequest& req
         }
         if (rule != nullptr && get) ApplyRule(*rule, &answer);
     }
-    return FinishProperty(request, get, std::move(answer), pin->device->config.pending_properties);
+    return FinishProperty(request, get, std::move(answer), pin->device->config.pending_properties,
+                          pin->device->config.pending_completes_at_once);
 }
 
 BOOL WriteStream(const std::shared_ptr<PinInstance>& pin, const IoRequest& request) {

@@ -366,11 +366,13 @@ DataRange ReadRange(const json& value, const std::string& path) {
 }
 
 PropertyRule ReadRule(const json& value, const std::string& path) {
-    const ObjectReader object(value, path, {"set", "id", "fail_error", "bytes", "claim_count", "claim_size"});
+    const ObjectReader object(value, path, {"set", "id", "fail_error", "fail_reads_only", "size_answer", "bytes", "claim_count", "claim_size"});
     PropertyRule rule;
     rule.set = ReadGuid(object.Require("set"), object.Path("set"));
     rule.id = ReadNamed(object.Require("id"), object.Path("id"), kPropertyIds);
     if (const json* v = object.Find("fail_error")) rule.fail_error = ReadNamed(*v, object.Path("fail_error"), kErrors);
+    if (const json* v = object.Find("fail_reads_only")) rule.fail_reads_only = ReadBool(*v, object.Path("fail_reads_only"));
+    if (const json* v = object.Find("size_answer")) rule.size_answer = ReadUlong(*v, object.Path("size_answer"));
     if (const json* v = object.Find("bytes")) rule.bytes = ReadHex(*v, object.Path("bytes"));
     if (const json* v = object.Find("claim_count")) rule.claim_count = ReadUlong(*v, object.Path("claim_count"));
     if (const json* v = object.Find("claim_size")) rule.claim_size = ReadUlong(*v, object.Path("claim_size"));
@@ -469,7 +471,7 @@ std::optional<RegistryValue> ReadRegistryValue(const json& value, const std::str
 Device ReadDevice(const json& value, const std::string& path) {
     const ObjectReader object(value, path,
                               {"path", "interfaces", "present", "friendly_name", "key_opens", "open_error",
-                               "pending_properties", "pins", "nodes", "rules"});
+                               "pending_properties", "pending_completes_at_once", "pins", "nodes", "rules"});
     Device device;
     device.path = ReadString(object.Require("path"), object.Path("path"));
     if (device.path.empty()) Refuse(object.Path("path"), "must not be empty");
@@ -482,6 +484,9 @@ Device ReadDevice(const json& value, const std::string& path) {
     }
     if (const json* v = object.Find("key_opens")) device.key_opens = ReadBool(*v, object.Path("key_opens"));
     if (const json* v = object.Find("open_error")) device.open_error = ReadNamed(*v, object.Path("open_error"), kErrors);
+    if (const json* v = object.Find("pending_completes_at_once")) {
+        device.pending_completes_at_once = ReadBool(*v, object.Path("pending_completes_at_once"));
+    }
     if (const json* v = object.Find("pending_properties")) {
         device.pending_properties = ReadBool(*v, object.Path("pending_properties"));
     }

@@ -56,7 +56,7 @@ TEST_F(AudFilterTest, EnumerationMakesOneAudioPinObjectPerUsablePin) {
     sim::Pin no_interface = kstest::RenderPin();
     no_interface.interfaces.clear();
     sim::Pin no_dataflow = kstest::RenderPin();
-    no_dataflow.rules.push_back({KSPROPSETID_Pin, KSPROPERTY_PIN_DATAFLOW, ERROR_NOT_FOUND, {}, {}, {}});
+    no_dataflow.rules.push_back({KSPROPSETID_Pin, KSPROPERTY_PIN_DATAFLOW, ERROR_NOT_FOUND, {}, {}, {}, false, {}});
     TraceEverything();
     HRESULT hr = E_FAIL;
     //                           0          1        2        3           4       5     6              7
@@ -96,7 +96,7 @@ TEST_F(AudFilterTest, AFilterWithoutUsablePinsFails) {
         SCOPED_TRACE(c.name);
         sim::Reset();
         sim::Device device = kstest::DeviceWithPins(kstest::kPathA, c.pins);
-        if (c.count_fails) device.rules.push_back({KSPROPSETID_Pin, KSPROPERTY_PIN_CTYPES, ERROR_NOT_FOUND, {}, {}, {}});
+        if (c.count_fails) device.rules.push_back({KSPROPSETID_Pin, KSPROPERTY_PIN_CTYPES, ERROR_NOT_FOUND, {}, {}, {}, false, {}});
         UseDevices({device});
         TraceEverything();
         HRESULT hr = E_FAIL;

@@ -118,6 +118,32 @@ TEST_F(IrpTargetTest, SyncIoctlOutcomes) {
     }
 }
 
+// A wait that fails is reported through the assertion report and E_FAIL. The
+// driver here has finished before the wait, so nothing is left outstanding.
+TEST_F(IrpTargetTest, SyncIoctlWhoseWaitFailsReportsIt) {
+    HANDLE handle = OpenDevice([](sim::Device& device) {
+        device.pending_properties = true;
+        device.pending_completes_at_once = true;
+    });
+    TraceEverything();
+    sim::SetAssertionAnswer(sim::AssertionAnswer::Ignore);
+    sim::FailAfter(sim::Fault::WaitForSingleObject, 0);
+    KSP_PIN request = PinCountRequest();
+    ULONG value = 0;
+    ULONG bytes = 99;
+    EXPECT_EQ(CKsIrpTarget::SyncIoctl(handle, IOCTL_KS_PROPERTY, &request, sizeof(request), &value, sizeof(value),
+                                      &bytes),
+              E_FAIL);
+    sim::ClearFaults();
+    EXPECT_EQ(bytes, 0u);
+    EXPECT_TRUE(Traced("CKsIrpTarget::SyncIoctl WaitForSingleObject failed dwWait:0xffffffff"));
+    const std::vector<sim::AssertionRecord> assertions = sim::Assertions();
+    ASSERT_EQ(assertions.size(), 1u);
+    EXPECT_EQ(assertions[0].expression, "WAIT_OBJECT_0 == dwWait");
+    EXPECT_NE(assertions[0].file.find("irptgt"), std::string::npos);
+    CloseHandle(handle);
+}
+
 TEST_F(IrpTargetTest, SyncIoctlWithoutByteCountStillSucceeds) {
     HANDLE handle = OpenDevice();
     KSP_PIN request = PinCountRequest();
@@ -188,6 +214,39 @@ TEST_F(IrpTargetTest, GetPropertyMultiHandsItsBufferToTheCaller) {
     EXPECT_EQ(target.GetPropertyMulti(KSPROPSETID_Topology, KSPROPERTY_TOPOLOGY_NODES, &items), E_OUTOFMEMORY);
     test::DisarmAllocationFailure();
     EXPECT_EQ(items, nullptr);
+    CloseHandle(target.m_handle);
+}
+
+TEST_F(IrpTargetTest, GetPropertyMultiHandsBackTheBufferOfAFailedRead) {
+    CKsIrpTarget target(OpenDevice([](sim::Device& device) {
+        device.nodes = {KSNODETYPE_SPEAKER};
+        sim::PropertyRule rule;
+        rule.set = KSPROPSETID_Topology;
+        rule.id = KSPROPERTY_TOPOLOGY_NODES;
+        rule.fail_error = ERROR_GEN_FAILURE;
+        rule.fail_reads_only = true;
+        device.rules.push_back(rule);
+    }));
+    PKSMULTIPLE_ITEM items = nullptr;
+    EXPECT_EQ(target.GetPropertyMulti(KSPROPSETID_Topology, KSPROPERTY_TOPOLOGY_NODES, &items), E_FAIL);
+    ASSERT_NE(items, nullptr);  // the caller's to free
+    operator delete(items);
+    CloseHandle(target.m_handle);
+}
+
+TEST_F(IrpTargetTest, GetPropertyMultiDoesNotBelieveAHugeAnswer) {
+    CKsIrpTarget target(OpenDevice([](sim::Device& device) {
+        sim::PropertyRule rule;
+        rule.set = KSPROPSETID_Topology;
+        rule.id = KSPROPERTY_TOPOLOGY_NODES;
+        rule.size_answer = 0xFFFFFFF0u;
+        device.rules.push_back(rule);
+    }));
+    TraceEverything();
+    PKSMULTIPLE_ITEM items = nullptr;
+    EXPECT_EQ(target.GetPropertyMulti(KSPROPSETID_Topology, KSPROPERTY_TOPOLOGY_NODES, &items), E_FAIL);
+    EXPECT_EQ(items, nullptr);
+    EXPECT_TRUE(Traced("Property answer of 4294967280 bytes is too large"));
     CloseHandle(target.m_handle);
 }
 

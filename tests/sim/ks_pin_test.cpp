@@ -320,7 +320,7 @@ TEST_F(KsPinTest, ThePinRecordsItsConnectBlockAndStates) {
 TEST_F(KsPinTest, PinRulesReachItsInstancesAndOtherSetsAreUnknown) {
     HANDLE pin = MakePin(
         [](sim::Pin& p) {
-            p.rules = {{KSPROPSETID_Connection, KSPROPERTY_CONNECTION_STATE, ERROR_GEN_FAILURE, {}, {}, {}}};
+            p.rules = {{KSPROPSETID_Connection, KSPROPERTY_CONNECTION_STATE, ERROR_GEN_FAILURE, {}, {}, {}, false, {}}};
         },
         KSSTATE_STOP);
     EXPECT_FALSE(SetState(pin, KSSTATE_RUN));

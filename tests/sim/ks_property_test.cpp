@@ -264,14 +264,14 @@ TEST_F(KsFilterTest, RequestsTheDriverCannotAnswer) {
 
 TEST_F(KsFilterTest, RulesFailOrFalsifyAnswers) {
     sim::Device device = Device();
-    sim::PropertyRule fail{KSPROPSETID_Pin, KSPROPERTY_PIN_DATARANGES, ERROR_GEN_FAILURE, std::nullopt, {}, {}};
-    sim::PropertyRule lie_count{KSPROPSETID_Pin, KSPROPERTY_PIN_INTERFACES, 0, std::nullopt, 9, {}};
-    sim::PropertyRule lie_size{KSPROPSETID_Pin, KSPROPERTY_PIN_MEDIUMS, 0, std::nullopt, {}, 4000};
-    sim::PropertyRule bytes{KSPROPSETID_Pin, KSPROPERTY_PIN_NAME, 0, std::vector<uint8_t>{'h', 0, 'i', 0}, {}, {}};
+    sim::PropertyRule fail{KSPROPSETID_Pin, KSPROPERTY_PIN_DATARANGES, ERROR_GEN_FAILURE, std::nullopt, {}, {}, false, {}};
+    sim::PropertyRule lie_count{KSPROPSETID_Pin, KSPROPERTY_PIN_INTERFACES, 0, std::nullopt, 9, {}, false, {}};
+    sim::PropertyRule lie_size{KSPROPSETID_Pin, KSPROPERTY_PIN_MEDIUMS, 0, std::nullopt, {}, 4000, false, {}};
+    sim::PropertyRule bytes{KSPROPSETID_Pin, KSPROPERTY_PIN_NAME, 0, std::vector<uint8_t>{'h', 0, 'i', 0}, {}, {}, false, {}};
     device.pins[1].rules = {fail, lie_count, lie_size, bytes};
-    sim::PropertyRule pin_count{KSPROPSETID_Pin, KSPROPERTY_PIN_CTYPES, 0, std::vector<uint8_t>{7, 0, 0, 0}, {}, {}};
-    sim::PropertyRule nodes{KSPROPSETID_Topology, KSPROPERTY_TOPOLOGY_NODES, ERROR_NOT_SUPPORTED, {}, {}, {}};
-    sim::PropertyRule extra{kSomeSet, 3, 0, std::vector<uint8_t>{1, 2, 3}, {}, {}};
+    sim::PropertyRule pin_count{KSPROPSETID_Pin, KSPROPERTY_PIN_CTYPES, 0, std::vector<uint8_t>{7, 0, 0, 0}, {}, {}, false, {}};
+    sim::PropertyRule nodes{KSPROPSETID_Topology, KSPROPERTY_TOPOLOGY_NODES, ERROR_NOT_SUPPORTED, {}, {}, {}, false, {}};
+    sim::PropertyRule extra{kSomeSet, 3, 0, std::vector<uint8_t>{1, 2, 3}, {}, {}, false, {}};
     device.rules = {pin_count, nodes, extra};
     Use(device);
     HANDLE filter = Open();
@@ -305,6 +305,30 @@ TEST_F(KsFilterTest, RulesFailOrFalsifyAnswers) {
     EXPECT_EQ(3u, known.returned);
     EXPECT_EQ((std::vector<uint8_t>{1, 2, 3}), AskFilter(filter, kSomeSet, 3, 3).bytes);
     EXPECT_EQ(DWORD{ERROR_SET_NOT_FOUND}, AskFilter(filter, kSomeSet, 4, 3).error);
+}
+
+TEST_F(KsFilterTest, RulesCanSpareSizeQueriesOrMisreportThem) {
+    sim::Device device = Device();
+    sim::PropertyRule read_fails{KSPROPSETID_Pin, KSPROPERTY_PIN_MEDIUMS, ERROR_GEN_FAILURE, std::nullopt, {}, {}, false, {}};
+    read_fails.fail_reads_only = true;
+    sim::PropertyRule huge{KSPROPSETID_Pin, KSPROPERTY_PIN_INTERFACES, 0, std::nullopt, {}, {}, false, {}};
+    huge.size_answer = 0x40000000u;
+    device.pins[0].rules = {read_fails, huge};
+    Use(device);
+    HANDLE filter = Open();
+
+    const Reply size = AskPin(filter, KSPROPSETID_Pin, KSPROPERTY_PIN_MEDIUMS, 0, 0);
+    EXPECT_EQ(DWORD{ERROR_MORE_DATA}, size.error);
+    EXPECT_EQ(8 + sizeof(KSIDENTIFIER), size.returned);
+    const Reply read = AskPin(filter, KSPROPSETID_Pin, KSPROPERTY_PIN_MEDIUMS, 0, size.returned);
+    EXPECT_FALSE(read.ok);
+    EXPECT_EQ(DWORD{ERROR_GEN_FAILURE}, read.error);
+
+    const Reply claimed = AskPin(filter, KSPROPSETID_Pin, KSPROPERTY_PIN_INTERFACES, 0, 0);
+    EXPECT_EQ(DWORD{ERROR_MORE_DATA}, claimed.error);
+    EXPECT_EQ(0x40000000u, claimed.returned);
+    // The answer itself is what it was.
+    EXPECT_TRUE(AskPin(filter, KSPROPSETID_Pin, KSPROPERTY_PIN_INTERFACES, 0, 8 + sizeof(KSIDENTIFIER)).ok);
 }
 
 TEST_F(KsFilterTest, DataRangeEntriesTakeTheBytesTheirSizesSay) {
@@ -458,6 +482,24 @@ TEST_F(KsFilterTest, PendingRequestsCompleteLaterThroughTheMaskedEvent) {
     const Reply direct = AskPin(filter, KSPROPSETID_Pin, KSPROPERTY_PIN_DATARANGES, 0, size);
     EXPECT_TRUE(direct.ok);
     EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + size), direct.bytes);
+}
+
+TEST_F(KsFilterTest, APendingRequestCanBeCompleteBeforeItIsReported) {
+    sim::Device device = Device();
+    device.pending_properties = true;
+    device.pending_completes_at_once = true;
+    Use(device);
+    HANDLE filter = Open();
+    const KSP_PIN count = simtest::PinRequest(KSPROPSETID_Pin, KSPROPERTY_PIN_CTYPES, 0);
+    OverlappedRequest pending;
+    ULONG pins = 0;
+    EXPECT_FALSE(pending.Send(filter, count, sizeof(KSPROPERTY), &pins, sizeof(pins)));
+    EXPECT_EQ(DWORD{ERROR_IO_PENDING}, pending.error);
+    // Already done: the value, the status and the event are there.
+    EXPECT_EQ(2u, pins);
+    EXPECT_EQ(0u, pending.overlapped.Internal);
+    EXPECT_EQ(4u, pending.overlapped.InternalHigh);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(pending.event, 0));
 }
 
 TEST_F(KsFilterTest, SynchronousCompletionsStillCompleteTheOverlapped) {

@@ -42,7 +42,8 @@ void Dump(std::ostream& out, const sim::DataRange& r) {
 void Dump(std::ostream& out, const sim::PropertyRule& r) {
     out << "rule " << Guid(r.set) << " " << r.id << " fail " << r.fail_error << " bytes "
         << (r.bytes ? Hex(*r.bytes) : "none") << " count " << (r.claim_count ? std::to_string(*r.claim_count) : "none")
-        << " size " << (r.claim_size ? std::to_string(*r.claim_size) : "none") << "\n";
+        << " size " << (r.claim_size ? std::to_string(*r.claim_size) : "none") << " reads only "
+        << r.fail_reads_only << " size answer " << (r.size_answer ? std::to_string(*r.size_answer) : "none") << "\n";
 }
 
 void Dump(std::ostream& out, const sim::Pin& p) {
@@ -70,7 +71,7 @@ std::string Dump(const sim::Machine& m) {
     out << "ksuser " << m.ksuser_present << " create pin " << m.ksuser_exports_create_pin << "\n";
     for (const auto& d : m.devices) {
         out << "device " << d.path << " present " << d.present << " key " << d.key_opens << " open error "
-            << d.open_error << " pending " << d.pending_properties << "\n";
+            << d.open_error << " pending " << d.pending_properties << " at once " << d.pending_completes_at_once << "\n";
         for (const auto& i : d.interfaces) out << "in " << Guid(i.category) << " " << i.flags << " " << i.path << "\n";
         if (d.friendly_name) {
             out << "name " << d.friendly_name->type << " " << Hex(d.friendly_name->data) << "\n";
@@ -162,6 +163,7 @@ TEST_F(MachineTest, EveryFieldIsRead) {
         "key_opens": false,
         "open_error": 5,
         "pending_properties": true,
+        "pending_completes_at_once": true,
         "nodes": ["KSNODETYPE_SPEAKER", "GUID_NULL"],
         "rules": [{"set": "KSPROPSETID_Topology", "id": 1, "fail_error": "ERROR_NOT_FOUND"}],
         "pins": [{
@@ -182,7 +184,8 @@ TEST_F(MachineTest, EveryFieldIsRead) {
           "clock": "virtual",
           "clock_scale": 2.5,
           "rules": [{"set": "KSPROPSETID_Pin", "id": "KSPROPERTY_PIN_NAME", "bytes": "0102",
-                     "claim_count": 5, "claim_size": 6}],
+                     "claim_count": 5, "claim_size": 6,
+                     "fail_reads_only": true, "size_answer": 7}],
           "fail_writes_after": 3,
           "write_error": "ERROR_GEN_FAILURE",
           "never_complete_writes": true
@@ -202,8 +205,9 @@ TEST_F(MachineTest, EveryFieldIsRead) {
     device.key_opens = false;
     device.open_error = ERROR_ACCESS_DENIED;
     device.pending_properties = true;
+    device.pending_completes_at_once = true;
     device.nodes = {KSNODETYPE_SPEAKER, GUID{}};
-    device.rules = {{KSPROPSETID_Topology, KSPROPERTY_TOPOLOGY_NODES, ERROR_NOT_FOUND, {}, {}, {}}};
+    device.rules = {{KSPROPSETID_Topology, KSPROPERTY_TOPOLOGY_NODES, ERROR_NOT_FOUND, {}, {}, {}, false, {}}};
     sim::Pin pin;
     pin.communication = KSPIN_COMMUNICATION_BOTH;
     pin.dataflow = KSPIN_DATAFLOW_OUT;
@@ -232,7 +236,7 @@ TEST_F(MachineTest, EveryFieldIsRead) {
     pin.accepts_plain = false;
     pin.clock = sim::Clock::Virtual;
     pin.clock_scale = 2.5;
-    pin.rules = {{KSPROPSETID_Pin, KSPROPERTY_PIN_NAME, 0, std::vector<uint8_t>{1, 2}, 5, 6}};
+    pin.rules = {{KSPROPSETID_Pin, KSPROPERTY_PIN_NAME, 0, std::vector<uint8_t>{1, 2}, 5, 6, true, 7}};
     pin.fail_writes_after = 3;
     pin.write_error = ERROR_GEN_FAILURE;
     pin.never_complete_writes = true;

@@ -334,6 +334,18 @@ TEST_F(SyncTest, FaultsFailTheNthCallUntilCleared) {
     EXPECT_EQ(DWORD{ERROR_INVALID_PARAMETER}, GetLastError());
 }
 
+TEST_F(SyncTest, AWaitFaultFailsSingleWaitsOnly) {
+    HANDLE set = Event(true, true);
+    sim::FailAfter(sim::Fault::WaitForSingleObject, 1);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(set, 0));
+    SetLastError(kJunkError);
+    EXPECT_EQ(WAIT_FAILED, WaitForSingleObject(set, 0));
+    EXPECT_EQ(DWORD{ERROR_INVALID_HANDLE}, GetLastError());
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(1, &set, FALSE, 0));
+    sim::ClearFaults();
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(set, 0));
+}
+
 TEST_F(SyncTest, LastErrorIsPerThread) {
     SetLastError(1234);
     std::function<DWORD()> body = [] {

@@ -37,6 +37,7 @@ SIM_CONTROL void SetMessageBoxAnswer(int answer);
 enum class Fault {
     CreateEvent,
     CreateThread,
+    WaitForSingleObject,  // fails with WAIT_FAILED and ERROR_INVALID_HANDLE
 };
 SIM_CONTROL void FailAfter(Fault fault, int successes);
 SIM_CONTROL void ClearFaults();

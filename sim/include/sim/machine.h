@@ -60,6 +60,11 @@ struct PropertyRule {
     // whatever the items behind it are.
     std::optional<ULONG> claim_count;
     std::optional<ULONG> claim_size;
+    // With fail_error: size queries are still answered and only the read
+    // that follows fails.
+    bool fail_reads_only = false;
+    // A size query reports this size, whatever the answer really takes.
+    std::optional<ULONG> size_answer;
 };
 
 // How a created render pin consumes the packets written to it while it runs.
@@ -121,6 +126,9 @@ struct Device {
     bool key_opens = true;  // SetupDiOpenDeviceInterfaceRegKey succeeds
     DWORD open_error = 0;   // nonzero: CreateFileA fails with this error
     bool pending_properties = false;  // property requests go pending, then complete
+    // With pending_properties: each request is already complete when
+    // DeviceIoControl reports it pending (a driver that finishes at once).
+    bool pending_completes_at_once = false;
     std::vector<Pin> pins;
     std::vector<GUID> nodes;  // KSPROPERTY_TOPOLOGY_NODES
     std::vector<PropertyRule> rules;
