@@ -14,6 +14,8 @@ protected:
     void SetUp() override {
         sim::Reset();
         sim::SetHostExecutablePath(m_dir.File("host.exe"));
+        // Whatever an earlier test in this process left switched on.
+        TraceLog::SetEnabled(0);
     }
     void TearDown() override {
         TraceLog::SetEnabled(0);

@@ -16,6 +16,7 @@ protected:
         sim::Reset();
         sim::SetHostExecutablePath(m_dir.File("host.exe"));
         m_module = winampGetOutModule();
+        g_nTimeOffset = 0;  // an earlier test in this process may have flushed
         m_module->Init();
         ASSERT_NE(nullptr, g_pCore.load());
     }
