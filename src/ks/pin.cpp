@@ -65,86 +65,63 @@ HRESULT CKsPin::Init() {
     bool bComplete = true;
     const int nPinId = static_cast<int>(m_nId);
 
-    if (FAILED(m_pFilter->GetPinPropertySimple(m_nId, KSPROPSETID_Pin, KSPROPERTY_PIN_COMMUNICATION,
-                                               &m_Descriptor.Communication, sizeof(ULONG)))) {
-        DebugTrace(kTracePinProperty,
-                   "Failed to retrieve pin property KSPROPERTY_PIN_COMMUNICATION on PinID: %d", nPinId);
-        bComplete = false;
-    }
-
-    // The three list answers. Interfaces and mediums are fixed-size items: the
-    // counts kept are those the answers really hold.
-    if (FAILED(m_pFilter->GetPinPropertyMulti(m_nId, KSPROPSETID_Pin, KSPROPERTY_PIN_INTERFACES,
-                                              &m_pksInterfaces))) {
-        DebugTrace(kTracePinProperty,
-                   "Failed to retrieve pin property KSPROPETY_PIN_INTERFACES on PinID: %d", nPinId);
-        bComplete = false;
-    } else if (m_pksInterfaces != nullptr) {
-        m_Descriptor.InterfacesCount = MultipleItemCount(m_pksInterfaces, sizeof(KSPIN_INTERFACE));
-        if (m_Descriptor.InterfacesCount < m_pksInterfaces->Count) {
-            DebugTrace(kTraceError, "KSPROPERTY_PIN_INTERFACES on PinID: %d lists %u items but holds %u",
-                       nPinId, static_cast<unsigned>(m_pksInterfaces->Count),
-                       static_cast<unsigned>(m_Descriptor.InterfacesCount));
+    // A property that cannot be read leaves its field empty; the next follows.
+    auto ReadSimple = [&](ULONG nProperty, PVOID pvValue, ULONG cbValue, const char* pszFailure) {
+        if (FAILED(m_pFilter->GetPinPropertySimple(m_nId, KSPROPSETID_Pin, nProperty, pvValue, cbValue))) {
+            DebugTrace(kTracePinProperty, pszFailure, nPinId);
+            bComplete = false;
         }
+    };
+    // A list answer; true when it was read and a buffer came back.
+    auto ReadMulti = [&](ULONG nProperty, PKSMULTIPLE_ITEM* ppItem, const char* pszFailure) {
+        if (FAILED(m_pFilter->GetPinPropertyMulti(m_nId, KSPROPSETID_Pin, nProperty, ppItem))) {
+            DebugTrace(kTracePinProperty, pszFailure, nPinId);
+            bComplete = false;
+            return false;
+        }
+        return *ppItem != nullptr;
+    };
+    // Interfaces and mediums are fixed-size items: the counts kept are those
+    // the answers really hold.
+    auto HeldCount = [&](const KSMULTIPLE_ITEM* pItem, const char* pszProperty) {
+        const ULONG nHeld = MultipleItemCount(pItem, sizeof(KSIDENTIFIER));
+        if (nHeld < pItem->Count) {
+            DebugTrace(kTraceError, "%s on PinID: %d lists %u items but holds %u", pszProperty, nPinId,
+                       static_cast<unsigned>(pItem->Count), static_cast<unsigned>(nHeld));
+        }
+        return nHeld;
+    };
+
+    ReadSimple(KSPROPERTY_PIN_COMMUNICATION, &m_Descriptor.Communication, sizeof(ULONG),
+               "Failed to retrieve pin property KSPROPERTY_PIN_COMMUNICATION on PinID: %d");
+    if (ReadMulti(KSPROPERTY_PIN_INTERFACES, &m_pksInterfaces,
+                  "Failed to retrieve pin property KSPROPETY_PIN_INTERFACES on PinID: %d")) {
+        m_Descriptor.InterfacesCount = HeldCount(m_pksInterfaces, "KSPROPERTY_PIN_INTERFACES");
         m_Descriptor.Interfaces = reinterpret_cast<const KSPIN_INTERFACE*>(m_pksInterfaces + 1);
     }
-
-    if (FAILED(m_pFilter->GetPinPropertyMulti(m_nId, KSPROPSETID_Pin, KSPROPERTY_PIN_MEDIUMS, &m_pksMediums))) {
-        DebugTrace(kTracePinProperty,
-                   "Failed to retrieve pin property KSPROPERTY_PIN_MEDIUMS on PinID: %d", nPinId);
-        bComplete = false;
-    } else if (m_pksMediums != nullptr) {
-        m_Descriptor.MediumsCount = MultipleItemCount(m_pksMediums, sizeof(KSPIN_MEDIUM));
-        if (m_Descriptor.MediumsCount < m_pksMediums->Count) {
-            DebugTrace(kTraceError, "KSPROPERTY_PIN_MEDIUMS on PinID: %d lists %u items but holds %u", nPinId,
-                       static_cast<unsigned>(m_pksMediums->Count),
-                       static_cast<unsigned>(m_Descriptor.MediumsCount));
-        }
+    if (ReadMulti(KSPROPERTY_PIN_MEDIUMS, &m_pksMediums,
+                  "Failed to retrieve pin property KSPROPERTY_PIN_MEDIUMS on PinID: %d")) {
+        m_Descriptor.MediumsCount = HeldCount(m_pksMediums, "KSPROPERTY_PIN_MEDIUMS");
         m_Descriptor.Mediums = reinterpret_cast<const KSPIN_MEDIUM*>(m_pksMediums + 1);
     }
-
     // Data ranges vary in size; their walk checks every range against the
     // end of the answer.
-    if (FAILED(m_pFilter->GetPinPropertyMulti(m_nId, KSPROPSETID_Pin, KSPROPERTY_PIN_DATARANGES,
-                                              &m_pksDataRanges))) {
-        DebugTrace(kTracePinProperty,
-                   "Failed to retrieve pin property KSPROPERTY_PIN_DATARANGES on PinID: %d", nPinId);
-        bComplete = false;
-    } else if (m_pksDataRanges != nullptr) {
+    if (ReadMulti(KSPROPERTY_PIN_DATARANGES, &m_pksDataRanges,
+                  "Failed to retrieve pin property KSPROPERTY_PIN_DATARANGES on PinID: %d")) {
         m_Descriptor.DataRangesCount = m_pksDataRanges->Count;
         m_Descriptor.DataRanges = reinterpret_cast<const KSDATARANGE*>(m_pksDataRanges + 1);
     }
-
-    if (FAILED(m_pFilter->GetPinPropertySimple(m_nId, KSPROPSETID_Pin, KSPROPERTY_PIN_DATAFLOW,
-                                               &m_Descriptor.DataFlow, sizeof(ULONG)))) {
-        DebugTrace(kTracePinProperty, "Failed to retrieve pin property KSPROPERTY_PIN_DATAFLOW on PinID: %d",
-                   nPinId);
-        bComplete = false;
-    }
-    if (FAILED(m_pFilter->GetPinPropertySimple(m_nId, KSPROPSETID_Pin, KSPROPERTY_PIN_CINSTANCES,
-                                               &m_Descriptor.CInstances, sizeof(KSPIN_CINSTANCES)))) {
-        DebugTrace(kTracePinProperty, "Failed to retrieve pin property KSPROPERTY_PIN_CINSTANCES on PinID: %d",
-                   nPinId);
-        bComplete = false;
-    }
-    if (FAILED(m_pFilter->GetPinPropertySimple(m_nId, KSPROPSETID_Pin, KSPROPERTY_PIN_GLOBALCINSTANCES,
-                                               &m_Descriptor.CInstancesGlobal, sizeof(KSPIN_CINSTANCES)))) {
-        DebugTrace(kTracePinProperty,
-                   "Failed to retrieve pin property KSPROPERTY_PIN_GLOBALCINSTANCES on PinID: %d", nPinId);
-        bComplete = false;
-    }
-    if (FAILED(m_pFilter->GetPinPropertySimple(m_nId, KSPROPSETID_Pin, KSPROPERTY_PIN_CATEGORY, &m_guidCategory,
-                                               sizeof(GUID)))) {
-        DebugTrace(kTracePinProperty, "Failed to retrieve pin property KSPROPERTY_PIN_CATEGORY on PinID: %d",
-                   nPinId);
-        bComplete = false;
-    }
+    ReadSimple(KSPROPERTY_PIN_DATAFLOW, &m_Descriptor.DataFlow, sizeof(ULONG),
+               "Failed to retrieve pin property KSPROPERTY_PIN_DATAFLOW on PinID: %d");
+    ReadSimple(KSPROPERTY_PIN_CINSTANCES, &m_Descriptor.CInstances, sizeof(KSPIN_CINSTANCES),
+               "Failed to retrieve pin property KSPROPERTY_PIN_CINSTANCES on PinID: %d");
+    ReadSimple(KSPROPERTY_PIN_GLOBALCINSTANCES, &m_Descriptor.CInstancesGlobal, sizeof(KSPIN_CINSTANCES),
+               "Failed to retrieve pin property KSPROPERTY_PIN_GLOBALCINSTANCES on PinID: %d");
+    ReadSimple(KSPROPERTY_PIN_CATEGORY, &m_guidCategory, sizeof(GUID),
+               "Failed to retrieve pin property KSPROPERTY_PIN_CATEGORY on PinID: %d");
     // 259 bytes: the last byte of the name always stays a terminator.
-    if (FAILED(m_pFilter->GetPinPropertySimple(m_nId, KSPROPSETID_Pin, KSPROPERTY_PIN_NAME, m_szPinName,
-                                               sizeof(m_szPinName) - 1))) {
-        DebugTrace(kTracePinProperty, "Failed to retrieve pin property KSPROPERTY_PIN_NAME on PinID: %d", nPinId);
-        bComplete = false;
-    }
+    ReadSimple(KSPROPERTY_PIN_NAME, m_szPinName, sizeof(m_szPinName) - 1,
+               "Failed to retrieve pin property KSPROPERTY_PIN_NAME on PinID: %d");
 
     const HRESULT hr = bComplete ? S_OK : S_FALSE;
     TraceLeave("CKsPin::Init", hr);
