@@ -84,6 +84,18 @@ const DeviceInterface* Named(const DeviceInfoSet& set, const SP_DEVICE_INTERFACE
     return &set.interfaces[data->Reserved];
 }
 
+// The set behind `handle` and the interface `data` names in it; null with the
+// last error set when either is not there. The set keeps the interface alive.
+const DeviceInterface* Resolve(HDEVINFO handle, const SP_DEVICE_INTERFACE_DATA* data,
+                               std::shared_ptr<DeviceInfoSet>* set) {
+    *set = LookupSet(handle);
+    if (!*set) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    return Named(**set, data);
+}
+
 void Describe(const DeviceInterface& interface, size_t index, SP_DEVICE_INTERFACE_DATA* data) {
     data->InterfaceClassGuid = interface.interface_class;
     data->Flags = interface.flags;
@@ -145,12 +157,8 @@ SIM_API BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO DeviceInfoSet, PSP_DEVICE
                                               PSP_DEVICE_INTERFACE_DETAIL_DATA_A DeviceInterfaceDetailData,
                                               DWORD DeviceInterfaceDetailDataSize, LPDWORD RequiredSize,
                                               PSP_DEVINFO_DATA DeviceInfoData) {
-    const auto set = LookupSet(DeviceInfoSet);
-    if (!set) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    const DeviceInterface* interface = Named(*set, DeviceInterfaceData);
+    std::shared_ptr<::DeviceInfoSet> set;
+    const DeviceInterface* interface = Resolve(DeviceInfoSet, DeviceInterfaceData, &set);
     if (interface == nullptr) return FALSE;
     if (DeviceInterfaceDetailData == nullptr ? DeviceInterfaceDetailDataSize != 0
                                              : (DeviceInterfaceDetailData->cbSize != kDetailFixedSize ||
@@ -180,12 +188,8 @@ SIM_API BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO DeviceInfoSet, PSP_DEVICE
 SIM_API BOOL SetupDiGetDeviceInterfaceAlias(HDEVINFO DeviceInfoSet, PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData,
                                             const GUID* AliasInterfaceClassGuid,
                                             PSP_DEVICE_INTERFACE_DATA AliasDeviceInterfaceData) {
-    const auto set = LookupSet(DeviceInfoSet);
-    if (!set) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    const DeviceInterface* interface = Named(*set, DeviceInterfaceData);
+    std::shared_ptr<::DeviceInfoSet> set;
+    const DeviceInterface* interface = Resolve(DeviceInfoSet, DeviceInterfaceData, &set);
     if (interface == nullptr) return FALSE;
     if (AliasInterfaceClassGuid == nullptr || AliasDeviceInterfaceData == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -209,12 +213,8 @@ SIM_API BOOL SetupDiGetDeviceInterfaceAlias(HDEVINFO DeviceInfoSet, PSP_DEVICE_I
 SIM_API HKEY SetupDiOpenDeviceInterfaceRegKey(HDEVINFO DeviceInfoSet, PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData,
                                               DWORD, REGSAM) {
     HKEY const failed = reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE);
-    const auto set = LookupSet(DeviceInfoSet);
-    if (!set) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return failed;
-    }
-    const DeviceInterface* interface = Named(*set, DeviceInterfaceData);
+    std::shared_ptr<::DeviceInfoSet> set;
+    const DeviceInterface* interface = Resolve(DeviceInfoSet, DeviceInterfaceData, &set);
     if (interface == nullptr) return failed;
     if (!interface->device->config.key_opens) {
         SetLastError(ERROR_FILE_NOT_FOUND);
